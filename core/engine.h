@@ -97,7 +97,7 @@ public:
     bool receiverPass();
     void sweep();
     IntakeResult intakeDatagram(ReceiveTable::iterator entry);
-    FragmentOutcome acceptFragment(MessageTable& messages, uint32_t datagramLength);
+    FragmentOutcome acceptFragment(MessageTable& messages);
     bool queueMessage(SocketHandle s, MessagePtr message, const Endpoint& sender);
 
     void signalWake();
