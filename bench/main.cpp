@@ -4,6 +4,7 @@
 //   kuvo_bench octave-rows FILE      figure 7 from the Octave runs' results
 //   kuvo_bench ports N               N free ports of the benchmark's range
 //   kuvo_bench buffer                the receive buffer Kuvo's sockets get
+//   kuvo_bench transfer size=N count=M [mode=raw] [sockets=K]   one run
 //   kuvo_bench role recv|echo ...    the second process of a figure
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,21 @@ int main(int argc, char** argv) {
         std::printf("%d\n", kuvoSocketBuffer());
         releaseUDP();
         return 0;
+    }
+    if (command == "transfer") {
+        Arguments args = Arguments::parse(argc, argv, 2);
+        TransferSpec spec;
+        spec.kuvo = args.text("mode") != "raw";
+        spec.size = args.number("size", 1000000);
+        spec.count = args.number("count", 1);
+        spec.sockets = int(args.number("sockets", 1));
+        TransferResult r = runTransfer(spec);
+        std::printf("%s: sent %llu, intact %llu (whole messages %llu), %.1f MB/s, %.3f s, byte loss %.4f, send failures %llu%s%s\n",
+                    spec.kuvo ? "kuvo" : "raw", static_cast<unsigned long long>(r.sent),
+                    static_cast<unsigned long long>(r.intact), static_cast<unsigned long long>(r.intactMessages),
+                    r.goodput(), r.elapsed, r.byteLoss(), static_cast<unsigned long long>(r.sendFailures), r.ran ? "" : ", failed: ", r.failure.c_str());
+        releaseUDP();
+        return r.ran ? 0 : 1;
     }
     if (command == "octave-rows" && argc > 2) {
         octaveRows(argv[2]);

@@ -384,7 +384,7 @@ void transferFigure() {
 
 void smallMessageFigure() {
     constexpr size_t kSize = 100;
-    constexpr uint64_t kCount = 200000;
+    constexpr uint64_t kCount = 100000;
     Series kuvo, raw;
     std::vector<double> kuvoRate, rawRate;
     for (int r = 0; r < kRepetitions; ++r) {
