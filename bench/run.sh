@@ -39,9 +39,11 @@ fi
 # Figure 7 needs the seven gateways in BUILD_DIR/mex.
 octave_figure() {
   local mexdir=$build/mex
-  local count
-  count=$(ls "$mexdir"/*.mex 2>/dev/null | wc -l)
-  if [ "$count" -lt 7 ] || ! command -v octave >/dev/null; then
+  local gateways
+  shopt -s nullglob
+  gateways=("$mexdir"/*.mex)
+  shopt -u nullglob
+  if [ ${#gateways[@]} -lt 7 ] || ! command -v octave >/dev/null; then
     echo "| 7 | From Octave: 10 MB double matrix, 1000-element struct array | - | - | - | faster than udpport, gateway overhead < 25% | skipped: $(basename "$build") has no mex folder with the seven gateways |" >> "$rows"
     return
   fi
