@@ -17,7 +17,7 @@ function demo_receiver(ownPort, senderPort, plainPort, workDir, plainText)
   while numel(data) < n && time() < deadline
     [d, i, p] = KuvorecvIP(h, []);
     if isempty(d)
-      pause(0.001);
+      pause(0.005);
       continue;
     end
     t = time();
