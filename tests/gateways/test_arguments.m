@@ -90,9 +90,18 @@ for k = 1:rows(cases)
   expect_error(cases{k, :});
 end
 
-% A value the serializer cannot represent: its own identifier, nothing sent.
-expect_error(1, @() Kuvosend(h, '127.0.0.1', P, @sin), 'Kuvosend:Input3:unsupported', ...
-             send('The fourth input parameter cannot be serialized: function_handle'));
+% A value the serializer cannot represent: its own identifier, the class
+% named, nothing sent.
+unsupported = {
+  @sin,                 'function_handle'
+  {1, {2, @cos}},       'function_handle'
+  containers.Map(),     'containers.Map'
+};
+for k = 1:rows(unsupported)
+  value = unsupported{k, 1};
+  expect_error(1, @() Kuvosend(h, '127.0.0.1', P, value), 'Kuvosend:Input3:unsupported', ...
+               send(['The fourth input parameter cannot be serialized: ' unsupported{k, 2}]));
+end
 Kuvosend(h, '127.0.0.1', P, int8([7 7]));
 got = receive_n(h, 1);
 assert(isequal(got{1}, int8([7 7])), 'the unsupported value must not have been sent');
@@ -114,4 +123,4 @@ assert(strcmp(err.identifier, 'Kuvoinit:socket'), err.identifier);
 assert(~isempty(regexp(err.message, 'Failed to create socket! error code 10048$', 'once')), err.message);
 
 Kuvoclose(h);
-printf('test_arguments: %d failing calls checked\n', rows(cases) + 2);
+printf('test_arguments: %d failing calls checked\n', rows(cases) + rows(unsupported) + 1);
