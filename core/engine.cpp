@@ -1,0 +1,81 @@
+// The engine's lifecycle: construction with the wake pair and the receiver
+// thread's start handshake, and destruction.
+#include "engine.h"
+
+#include <limits>
+
+namespace kuvo {
+namespace {
+constexpr int kThreadWaitStepMs = 50;
+}
+
+UdpEngine::UdpEngine() : nextSweepTime(std::numeric_limits<double>::infinity()) {
+    platform::randomBytes(idSeed, sizeof idSeed);
+
+    if (!platform::startup()) return;   // Unavailable, and no mutex
+    if (!engineMutex.create()) {
+        engineState = NoReceiver;
+        return;
+    }
+    engineState = NoReceiver;
+    if (!platform::createWakePair(wakeSender, wakeReceiver)) {
+        wakeSender = wakeReceiver = invalidSocket;
+        return;
+    }
+    selectWidth = int32_t(wakeReceiver) + 1;
+    watchSet.add(wakeReceiver);
+    startReceiver();
+}
+
+void UdpEngine::startReceiver() {
+    engineState = Starting;
+    bool started = receiverThread.start(&UdpEngine::receiverThreadMain, this);
+    // Handshake: the thread reports Running, or Stopped when its first
+    // passes failed; there is no overall time-out.
+    while (started) {
+        platform::Thread::Wait w = receiverThread.waitFor(kThreadWaitStepMs);
+        if (w != platform::Thread::Wait::TimedOut || engineState == Stopped) {
+            started = false;
+        } else if (engineState == Running) {
+            break;
+        }
+    }
+    if (started) {
+        receiverThread.setName("UDP_receiver_thread");
+        platform::nameCallingThread("Matlab mex thread");
+        return;
+    }
+    // Start failure: work on without a receiver thread.
+    engineState = NoReceiver;
+    if (receiverThread.exists()) {
+        while (receiverThread.waitFor(kThreadWaitStepMs) == platform::Thread::Wait::TimedOut) {
+        }
+        receiverThread.close();
+    }
+    platform::closeWakeSocket(wakeReceiver);
+    platform::closeWakeSocket(wakeSender);
+    wakeReceiver = wakeSender = invalidSocket;
+    selectWidth = 0;
+    watchSet.clear();
+}
+
+UdpEngine::~UdpEngine() {
+    if (receiverThread.exists()) {
+        if (engineState != Stopped) engineState = Stopping;
+        do {
+            signalWake();
+        } while (receiverThread.waitFor(kThreadWaitStepMs) == platform::Thread::Wait::TimedOut);
+        receiverThread.close();
+        engineMutex.destroy();
+        engineState = NoReceiver;
+    }
+    closeAll();
+    platform::closeWakeSocket(wakeReceiver);
+    platform::closeWakeSocket(wakeSender);
+    wakeReceiver = wakeSender = invalidSocket;
+    platform::cleanup();
+}
+
+void UdpEngine::signalWake() { platform::sendWakeByte(wakeSender); }
+
+}  // namespace kuvo
