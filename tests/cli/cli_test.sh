@@ -41,6 +41,8 @@ wait_for_line() {
 # Starts `kuvo listen ARGS...` in the background with its output in
 # $WORK/listen.out and .err, and waits until its socket is open.
 start_listener() {
+  # A report left by an earlier listener must not pass for this one's.
+  rm -f "$WORK/listen.out" "$WORK/listen.err"
   "$KUVO" listen "$@" >"$WORK/listen.out" 2>"$WORK/listen.err" </dev/null &
   listener=$!
   wait_for_line "$WORK/listen.err" "listening on port"
@@ -141,22 +143,20 @@ else
 fi
 
 # --- Round trip: what is sent arrives whole, reported line by line -------------
-# Messages: plain text, empty, an int8 value and a serialized value (with
+# Messages: plain text, an int8 value and a serialized value (with
 # their two-byte endings), one over IPv6, and one that travels in fragments.
 printf 'hello kuvo' >"$WORK/m1"
-: >"$WORK/m2"
-{ printf '\001\002\003'; printf '\0008'; } >"$WORK/m3"
-{ printf 'serialized value'; printf '\000S'; } >"$WORK/m4"
-head -c 3001 /dev/urandom >"$WORK/m5"
-{ printf 'not a marker'; printf '\000X'; } >"$WORK/m6"
+{ printf '\001\002\003'; printf '\0008'; } >"$WORK/m2"
+{ printf 'serialized value'; printf '\000S'; } >"$WORK/m3"
+head -c 3001 /dev/urandom >"$WORK/m4"
+{ printf 'not a marker'; printf '\000X'; } >"$WORK/m5"
 # host, file, expected report fields after the index: address port length marker
 sends=(
   "127.0.0.1 m1 127.0.0.1 $FROM_PORT 10 none"
-  "127.0.0.1 m2 127.0.0.1 $FROM_PORT 0 none"
-  "127.0.0.1 m3 127.0.0.1 $FROM_PORT 5 int8"
-  "::1 m4 ::1 $FROM_PORT 18 serialized"
-  "127.0.0.1 m5 127.0.0.1 $FROM_PORT 3001 none"
-  "::1 m6 ::1 $FROM_PORT 14 none"
+  "127.0.0.1 m2 127.0.0.1 $FROM_PORT 5 int8"
+  "::1 m3 ::1 $FROM_PORT 18 serialized"
+  "127.0.0.1 m4 127.0.0.1 $FROM_PORT 3001 none"
+  "::1 m5 ::1 $FROM_PORT 14 none"
 )
 if start_listener "$PORT" --count "${#sends[@]}" --timeout 20 --out "$WORK/got"; then
   send_ok=1
@@ -187,6 +187,15 @@ if start_listener "$PORT" --count "${#sends[@]}" --timeout 20 --out "$WORK/got";
 else
   not_ok "listener starts" "$(cat "$WORK/listen.err")"
   finish_listener
+fi
+
+# --- An empty message is sent (Kuvo receivers drop it, so kuvo warns) --------
+timeout 20 "$KUVO" send 127.0.0.1 "$PORT" - </dev/null >"$WORK/out" 2>"$WORK/err"
+rc=$?
+if [ "$rc" -eq 0 ] && [ "$(cat "$WORK/out")" = 0 ] && grep -q "empty" "$WORK/err"; then
+  ok "an empty message is sent with a warning"
+else
+  not_ok "an empty message is sent with a warning" "exit $rc" "stdout: $(cat "$WORK/out")" "stderr: $(cat "$WORK/err")"
 fi
 
 # --- --stdout: bytes on stdout, the report on stderr ---------------------------

@@ -93,6 +93,10 @@ int runSend(const SendOptions& options) {
         return kExitFailure;
     }
 
+    if (data.empty()) {
+        std::fprintf(stderr, "kuvo: warning: sending an empty message; Kuvo receivers ignore empty datagrams\n");
+    }
+
     EngineScope engine;
     const uint64_t socket = Kuvoinit(options.fromPort);
     if (socket == ~uint64_t(0)) {
