@@ -2,6 +2,13 @@
 # Moves a generated 20 MiB file and a few small messages through Kuvo over
 # loopback with the kuvo tool, then shows what arrived, checks every
 # message's SHA-256 against what was sent, and reports the throughput.
+#
+# UDP has no flow control: a sender that runs ahead of the receiving thread
+# loses fragments in the kernel once the socket's receive buffer is full, and
+# on a busy machine the sender easily does. So both programs run on one CPU,
+# where the sender cannot outrun the receiver. KUVO_DEMO_PIN=0 runs them
+# unpinned.
+#
 # Usage: demo/file_transfer.sh BUILD_DIR
 set -euo pipefail
 
@@ -32,6 +39,21 @@ fail() {
 
 now() { date +%s.%N; }
 
+# The datagrams the kernel dropped so far on our UDP port for a full receive
+# buffer (Linux), or "unknown".
+dropped_on_port() {
+  local hex
+  hex=$(printf ':%04X' "$1")
+  awk -v port="$hex" 'toupper($2) ~ port "$" { print $NF; found = 1 } END { if (!found) print "unknown" }' \
+    /proc/net/udp6 2>/dev/null || echo unknown
+}
+
+pin=()
+if [ "${KUVO_DEMO_PIN:-1}" != 0 ] && command -v taskset >/dev/null; then
+  cpu=$(awk '/^Cpus_allowed_list:/ { split($2, a, /[-,]/); print a[1] }' /proc/self/status 2>/dev/null || true)
+  if [ -n "$cpu" ] && taskset -c "$cpu" true 2>/dev/null; then pin=(taskset -c "$cpu"); fi
+fi
+
 # The messages, in the order they are sent: name, destination, file.
 mkdir -p "$work/sent"
 printf 'Hello from the kuvo tool\n' >"$work/sent/text.txt"
@@ -47,8 +69,9 @@ messages=(
   "twenty-mib.bin 127.0.0.1"
 )
 
-echo "== kuvo listen $PORT, then kuvo send of ${#messages[@]} messages from port $FROM_PORT"
-"$KUVO" listen "$PORT" --count "${#messages[@]}" --timeout "$LISTEN_SECONDS" --out "$work/received" \
+echo "== kuvo listen $PORT, then kuvo send of ${#messages[@]} messages from port $FROM_PORT" \
+  "(${pin[*]:-unpinned})"
+"${pin[@]}" "$KUVO" listen "$PORT" --count "${#messages[@]}" --timeout "$LISTEN_SECONDS" --out "$work/received" \
   >"$work/listen.out" 2>"$work/listen.err" </dev/null &
 listener=$!
 for _ in $(seq 100); do
@@ -62,11 +85,12 @@ send_started=
 for entry in "${messages[@]}"; do
   read -r name host <<<"$entry"
   [ "$name" = twenty-mib.bin ] && send_started=$(now)
-  sent=$("$KUVO" send "$host" "$PORT" "$work/sent/$name" --from-port "$FROM_PORT") \
+  sent=$("${pin[@]}" "$KUVO" send "$host" "$PORT" "$work/sent/$name" --from-port "$FROM_PORT") \
     || fail "kuvo send of $name to $host reported '$sent'"
   printf '   sent %-15s to %-9s %9s bytes\n' "$name" "$host" "$sent"
 done
 send_done=$(now)
+dropped=$(dropped_on_port "$PORT")
 
 set +e
 wait "$listener"
@@ -79,7 +103,8 @@ echo "== what arrived (index, sender address, sender port, bytes, marker, file)"
 sed 's/^/   /' "$work/listen.out"
 [ "$listen_rc" -eq 0 ] || {
   sed 's/^/   /' "$work/listen.err" >&2
-  fail "only $(wc -l <"$work/listen.out") of ${#messages[@]} messages arrived within ${LISTEN_SECONDS} s (listen exit $listen_rc)"
+  fail "only $(wc -l <"$work/listen.out") of ${#messages[@]} messages arrived within ${LISTEN_SECONDS} s" \
+    "(listen exit $listen_rc; datagrams the kernel dropped on port $PORT for a full receive buffer: $dropped)"
 }
 
 echo "== checksums (sha256)"
