@@ -73,7 +73,7 @@ TEST_F(ReceiverTest, FragmentsInAnyOrderMakeOneMessage) {
         {"full last fragment", 2000, {0, 1}},
         {"shuffled", 2500, {2, 0, 1}},
         {"reversed", 3000, {}},
-        {"duplicates", 3000, {0, 0, 1, 0, 1, 2}},
+        {"duplicates", 3000, {0, 1, 0, 2}},
         {"base64url, shuffled", 10001, {10, 3, 7, 0, 9, 1, 5, 2, 8, 6, 4}},
         {"base64url, reversed", 25000, {}},
     };
@@ -209,6 +209,9 @@ TEST_F(ReceiverTest, WholeDatagramNeverMeetsAPendingMessage) {
 }
 
 TEST_F(ReceiverTest, HugeFragmentCountCostsLittleMemory) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer's allocator fills zeroed allocations, touching every page";
+#endif
     deliver({"warm up"});
     const size_t before = residentBytes();
     // The first of 4,294,967 fragments: a buffer of almost 4 GiB if touched.
