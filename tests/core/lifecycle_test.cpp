@@ -164,6 +164,19 @@ TEST_F(LifecycleTest, StartFailuresLeaveAnEngineWithoutReceiver) {
     }
 }
 
+// Destroying the engine closes every socket it opened, the send-only ones of
+// an engine without receiver too: no later call could close them.
+TEST_F(LifecycleTest, SendOnlySocketsCloseWithTheEngine) {
+    platform::testSeam().failThreadStart = true;
+    const SocketHandle s = Kuvoinit(0);
+    resetSeam();
+    ASSERT_NE(s, invalidSocket);
+    const uint16_t port = portOf(s);
+    releaseUDP();
+    EXPECT_TRUE(portIsFree(port));
+    if (::fcntl(int(s), F_GETFD) != -1) ::close(int(s));
+}
+
 TEST_F(LifecycleTest, StoppedReceiverStillClosesEverySocketAtDestruction) {
     const SocketHandle adopted = openAdopted();
     ASSERT_TRUE(stopReceiver());
