@@ -99,7 +99,7 @@ protected:
     }
 };
 
-// ------------------------------------------------------- engine inspection
+// --------------------------------------------------------- engine state
 
 inline uint16_t portOf(SocketHandle s) {
     uint16_t port = 0;
