@@ -233,7 +233,8 @@ class Sizer {
         }
         if (uint64_t(nfields) * kNameSlot > kMaxCount) return tooLarge(a);
         body += 8 + elementSize(uint64_t(nfields) * kNameSlot);
-        for (uint64_t i = 0; i < numel; ++i)
+        // A struct array without fields holds no values, however many elements.
+        for (uint64_t i = 0; i < numel && nfields > 0; ++i)
           for (int f = 0; f < nfields; ++f) {
             uint64_t child = 0;
             if (!measure(mxGetFieldByNumber(a, i, f), depth + 1, child)) return false;
@@ -373,7 +374,7 @@ class Writer {
             std::memcpy(d + f * kNameSlot, name, std::min(std::strlen(name), kMaxFieldName));
           }
         });
-        for (size_t i = 0; i < numel && ok_; ++i)
+        for (size_t i = 0; i < numel && nfields > 0 && ok_; ++i)
           for (int f = 0; f < nfields && ok_; ++f) matrix(mxGetFieldByNumber(a, i, f));
         break;
       }
@@ -831,7 +832,7 @@ class Reader {
     Owned a(mxCreateStructArray(shape.dims.size(), shape.dims.data(), int(nfields),
                                 pointers.data()));
     if (!a) return nullptr;
-    for (uint64_t i = 0; i < numel; ++i)
+    for (uint64_t i = 0; i < numel && nfields > 0; ++i)
       for (uint64_t f = 0; f < nfields; ++f) {
         Owned child = nextMatrix(c, depth);
         if (!child) return nullptr;
