@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -576,51 +577,56 @@ size_t decodeUtf8(const uint8_t* p, size_t n, uint32_t& cp) {
   return len;
 }
 
-// Checks a char data element against numel and the host's character width;
-// with `out` set it also stores the characters.
+// Whether a char data element's type and count can hold numel characters.
+bool charCountFits(const Element& e, size_t numel) {
+  switch (e.type) {
+    case miUINT16:
+    case miUTF16: return e.count % 2 == 0 && e.count / 2 == numel;
+    case miUTF32: return e.count % 4 == 0 && e.count / 4 == numel;
+    case miUINT8:
+    case miINT8: return e.count == numel;
+    case miUTF8: return e.count >= numel;  // one to four bytes a character
+    default: return false;
+  }
+}
+
+// Stores n code units; false when one exceeds the host's character width.
+// The test folds into one OR, as the widths are all-ones bit patterns, so
+// the loop has no branch.
+template <class Unit>
+bool storeUnits(const uint8_t* p, size_t n, mxChar* out) {
+  Unit all = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const Unit unit = load<Unit>(p + sizeof(Unit) * i);
+    all |= unit;
+    out[i] = static_cast<mxChar>(unit);
+  }
+  return all <= kMaxCharUnit;
+}
+
+// Stores the characters of an element that charCountFits accepted; false
+// when one is malformed UTF-8 or does not fit the host's character width.
 bool readChars(const Element& e, size_t numel, mxChar* out) {
   const uint8_t* p = e.data;
   switch (e.type) {
     case miUINT16:
-    case miUTF16:
-      if (e.count % 2 || e.count / 2 != numel) return false;
-      for (size_t i = 0; i < numel; ++i) {
-        const uint16_t unit = load<uint16_t>(p + 2 * i);
-        if (unit > kMaxCharUnit) return false;
-        if (out) out[i] = static_cast<mxChar>(unit);
-      }
-      return true;
-    case miUTF32:
-      if (e.count % 4 || e.count / 4 != numel) return false;
-      for (size_t i = 0; i < numel; ++i) {
-        const uint32_t unit = load<uint32_t>(p + 4 * i);
-        if (unit > kMaxCharUnit) return false;
-        if (out) out[i] = static_cast<mxChar>(unit);
-      }
-      return true;
-    case miUINT8:
-    case miINT8:
-    case miUTF8:
-      if (e.count == numel) {  // one byte per character
-        if (out)
-          for (size_t i = 0; i < numel; ++i) out[i] = static_cast<mxChar>(p[i]);
-        return true;
-      }
-      if (e.type != miUTF8) return false;
-      {
-        size_t pos = 0, chars = 0;
-        while (pos < e.count) {
-          uint32_t cp = 0;
-          const size_t len = decodeUtf8(p + pos, e.count - pos, cp);
-          if (!len || cp > kMaxCharUnit || chars == numel) return false;
-          if (out) out[chars] = static_cast<mxChar>(cp);
-          ++chars;
-          pos += len;
-        }
-        return chars == numel;
-      }
-    default: return false;
+    case miUTF16: return storeUnits<uint16_t>(p, numel, out);
+    case miUTF32: return storeUnits<uint32_t>(p, numel, out);
+    default: break;
   }
+  if (e.count == numel) {  // one byte a character: miUINT8, miINT8, miUTF8
+    for (size_t i = 0; i < numel; ++i) out[i] = static_cast<mxChar>(p[i]);
+    return true;
+  }
+  size_t pos = 0, chars = 0;  // miUTF8 text of numel characters
+  while (pos < e.count) {
+    uint32_t cp = 0;
+    const size_t len = decodeUtf8(p + pos, e.count - pos, cp);
+    if (!len || cp > kMaxCharUnit || chars == numel) return false;
+    out[chars++] = static_cast<mxChar>(cp);
+    pos += len;
+  }
+  return chars == numel;
 }
 
 bool isIntegerClass(mxClassID id) { return id >= mxINT8_CLASS && id <= mxUINT64_CLASS; }
@@ -716,8 +722,9 @@ class Reader {
     }
     if (complex && isIntegerClass(id) && !kComplexIntegers) return nullptr;
     // Every element is written below, so the array need not be zeroed first.
-    Owned a(mxCreateUninitNumericArray(shape.dims.size(), shape.dims.data(), id,
-                                       complex ? mxCOMPLEX : mxREAL));
+    // MATLAB declares the dimensions non-const; they are only read.
+    Owned a(mxCreateUninitNumericArray(shape.dims.size(), const_cast<mwSize*>(shape.dims.data()),
+                                       id, complex ? mxCOMPLEX : mxREAL));
     if (!a) return nullptr;
     copyNumeric(mxGetData(a.get()), id, re, numel);
     if (complex) copyNumeric(mxGetImagData(a.get()), id, im, numel);
@@ -726,10 +733,9 @@ class Reader {
 
   Owned chars(Cursor& c, const Shape& shape) {
     Element e;
-    if (!c.next(e) || !c.done() || !readChars(e, shape.numel, nullptr)) return nullptr;
+    if (!c.next(e) || !c.done() || !charCountFits(e, shape.numel)) return nullptr;
     Owned a(mxCreateCharArray(shape.dims.size(), shape.dims.data()));
-    if (!a) return nullptr;
-    readChars(e, shape.numel, mxGetChars(a.get()));
+    if (!a || !readChars(e, shape.numel, mxGetChars(a.get()))) return nullptr;
     return a;
   }
 
@@ -884,6 +890,10 @@ mxArray* readStream(const uint8_t* data, size_t length) {
   try {
     return Reader().matrix(data + 8, length - 8, 1).release();
   } catch (const std::bad_alloc&) {
+    return nullptr;
+  } catch (const std::runtime_error&) {
+    // Octave reports a failed allocation inside mxCreate* this way; the
+    // arrays built so far are already destroyed by the unwinding.
     return nullptr;
   }
 }
