@@ -6,7 +6,7 @@ function test_octave_files()
   % their element's byte count 4 too large.
   cases = {
     'double',          magic(4)
-    'double specials', [NaN -0 Inf -Inf]
+    'double NaN Inf',  [NaN -0 Inf -Inf]
     'complex',         [1+2i 3-4i]
     'single',          single([1 2.5])
     'int16',           int16([-32768 0 32767])

@@ -5,7 +5,7 @@ function test_roundtrip()
   ints = {@int8, @uint8, @int16, @uint16, @int32, @uint32, @int64, @uint64};
   cases = {
     'double scalar',        1
-    'double specials',      [NaN -NaN Inf -Inf -0 0 realmax realmin eps -realmin/4]
+    'double NaN Inf -0',    [NaN -NaN Inf -Inf -0 0 realmax realmin eps -realmin/4]
     'double column',        pi * (1:5)'
     'double complex',       [1+2i, complex(-0, -0), complex(NaN, 1), complex(0, -Inf)]
     'double 3-d',           reshape(1:24, 2, 3, 4)
@@ -46,7 +46,7 @@ function test_roundtrip()
     'struct long name',     struct(repmat('n', 1, 63), 7)
     'struct nested',        struct('inner', struct('deep', {{struct('x', sparse(1))}}))
     'sparse',               sparse([1 0 0; 0 0 -0.5; 0 2 0])
-    'sparse specials',      sparse([NaN 0; 0 -Inf])
+    'sparse NaN -Inf',      sparse([NaN 0; 0 -Inf])
     'sparse complex',       sparse([1i 0; 0 2-1i])
     'sparse no nonzeros',   sparse(2, 3)
     'sparse 0x0',           sparse([])
