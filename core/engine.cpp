@@ -70,6 +70,7 @@ UdpEngine::~UdpEngine() {
         engineState = NoReceiver;
     }
     closeAll();
+    for (SocketHandle s : sendOnlySockets) platform::closeDiscarding(s);
     platform::closeWakeSocket(wakeReceiver);
     platform::closeWakeSocket(wakeSender);
     wakeReceiver = wakeSender = invalidSocket;

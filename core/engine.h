@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <vector>
 
 #include "kuvo.h"
 #include "md5.h"
@@ -116,6 +117,10 @@ public:
     SelectSet closeRequests;
     double nextSweepTime;
     double lastSelectTime = 0.0;
+
+    // Sockets opened while no receiver thread ran: registered nowhere, but
+    // closed with the engine.
+    std::vector<SocketHandle> sendOnlySockets;
 
     // Sender side: fragmented messages get ids of their own, the MD5 of a
     // random seed drawn once per engine and a per-message counter.

@@ -191,7 +191,8 @@ Md5Digest& Md5Digest::finalize() {
 }
 
 const char* Md5Digest::writeHex(char* out, int capacity) const {
-    if (!finalised_) return "";
+    // Nothing to write, or no room for the whole text: the empty text.
+    if (!finalised_ || capacity < 32) return "";
     static const char digits[] = "0123456789ABCDEF";
     for (int i = 0; i < 16; ++i) {
         out[2 * i] = digits[digest_[i] >> 4];

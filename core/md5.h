@@ -19,7 +19,7 @@ public:
 
     // Writes the 32 upper-case hex digits into out (no terminator unless
     // capacity > 32, then out[capacity - 1] = 0) and returns out; on an open
-    // digest writes nothing and returns "".
+    // digest, or with a capacity below 32, writes nothing and returns "".
     const char* writeHex(char* out, int capacity) const;
 
     // Reads up to 32 upper-case hex digits, pair by pair, stopping at the first

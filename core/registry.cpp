@@ -36,7 +36,15 @@ SocketHandle UdpEngine::openSocket(const Endpoint& local) {
         return invalidSocket;
     }
     if (engineState <= NoReceiver) {
-        // Send-only: no receiver thread will ever read it.
+        // Send-only: no receiver thread will ever read it. The engine still
+        // closes it when it is destroyed, so no descriptor outlives it.
+        try {
+            sendOnlySockets.push_back(s);
+        } catch (const std::bad_alloc&) {
+            platform::closeDiscarding(s);
+            platform::setLastError(platform::kErrorNoMemory);
+            return invalidSocket;
+        }
         platform::shutdownReceive(s);
         return s;
     }

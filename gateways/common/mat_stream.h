@@ -13,18 +13,22 @@
 
 namespace kuvo::mat {
 
-// Measures the stream of `value`. False when the value, or anything inside it,
-// cannot be represented (function handle, object, a field name longer than 63
-// bytes, a size the format cannot hold); `what` then names the offending class
+// Measures the stream of `value`, walking all of it. False when the value, or
+// anything inside it, cannot be represented (function handle, object, a field
+// name longer than 63 bytes, nesting deeper than 200 levels, a size the format
+// cannot hold); `what` then names the offending class (e.g. "function_handle")
 // or reason, for the caller's error message.
 bool streamSize(const mxArray* value, size_t& size, std::string& what);
 
-// Writes the stream of a value that streamSize accepted: exactly `size` bytes.
+// Writes the stream of a value that streamSize accepted: exactly `size` bytes,
+// straight into `out`. The value must not change between the two calls.
 void writeStream(const mxArray* value, uint8_t* out, size_t size);
 
-// Rebuilds the value of a stream. Null when the bytes are no valid stream
-// (malformed, truncated, lying lengths, sizes the bytes cannot justify, too
-// deep) or memory is short; never allocates more than the stream justifies.
+// Rebuilds the value of a stream; the caller owns the result. Null when the
+// bytes are no valid stream (malformed, truncated, lying lengths, sizes the
+// bytes cannot justify, nesting deeper than 200 levels, trailing bytes) or
+// memory is short; never allocates more than the stream justifies and leaves
+// nothing behind on failure.
 mxArray* readStream(const uint8_t* data, size_t length);
 
 }  // namespace kuvo::mat
