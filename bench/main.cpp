@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         spec.count = args.number("count", 1);
         spec.sockets = int(args.number("sockets", 1));
         TransferResult r = runTransfer(spec);
-        std::printf("%s: sent %llu, intact %llu (whole messages %llu), %.1f MB/s, %.3f s, byte loss %.4f, send failures %llu%s%s\n",
+        std::printf("%s: sent %llu, intact %llu (whole messages %llu), %.1f MB/s, %.6f s, byte loss %.4f, send failures %llu%s%s\n",
                     spec.kuvo ? "kuvo" : "raw", static_cast<unsigned long long>(r.sent),
                     static_cast<unsigned long long>(r.intact), static_cast<unsigned long long>(r.intactMessages),
                     r.goodput(), r.elapsed, r.byteLoss(), static_cast<unsigned long long>(r.sendFailures), r.ran ? "" : ", failed: ", r.failure.c_str());

@@ -52,7 +52,7 @@ octave_figure() {
   local results=$work/octave-results.txt
   rm -f "$results"
   local call="addpath('$root/bench/octave'); values_bench"
-  local args="'$mexdir', '$results', [$ports], 5"
+  local args="'$mexdir', '$results', [$ports], 5, '$bin/kuvo_bench'"
   echo "figure 7: Octave on ports $ports" >&2
   timeout 200 octave --no-gui --norc --quiet --eval "$call('receive', $args)" \
     > "$work/octave-receive.log" 2>&1 &

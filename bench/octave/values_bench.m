@@ -1,9 +1,11 @@
-## values_bench (ROLE, MEXDIR, RESULTS, PORTS, REPS)
+## values_bench (ROLE, MEXDIR, RESULTS, PORTS, REPS, CLEVEL)
 ##
 ## Wall time to move Octave values between two Octave processes: a 10 MB
 ## double matrix and a 1000-element struct array with Kuvosend/Kuvorecv,
 ## in turns with udpport (instrument-control) moving the same number of
-## bytes in 60000-byte datagrams.
+## bytes in 60000-byte datagrams, and with the C-level transfer of one
+## message of that many bytes (the program CLEVEL, kuvo_bench, run while
+## the receiving Octave holds still).
 ##
 ## ROLE is "send" or "receive"; both processes are started with the same
 ## PORTS, a vector [kuvoSend kuvoReceive udpSend udpReceive]. The sender
@@ -11,10 +13,11 @@
 ##   payload NAME BYTES TITLE
 ##   kuvo NAME SECONDS OK
 ##   udp NAME SECONDS OK SHARE_OF_BYTES_RECEIVED
+##   clevel NAME SECONDS OK
 ## Times run from just before the sender's first call to the moment the
 ## receiver holds the whole value (both read the same wall clock); for a
 ## udpport run that lost datagrams, to about the last datagram that came.
-function values_bench (role, mexdir, results, ports, reps)
+function values_bench (role, mexdir, results, ports, reps, clevel)
   addpath (mexdir);
   pkg load instrument-control;
   warning ("off", "Kuvosend:Input3:serialize");
@@ -23,7 +26,7 @@ function values_bench (role, mexdir, results, ports, reps)
     case "receive"
       receive_loop (ports, payloads);
     case "send"
-      send_runs (ports, payloads, results, reps);
+      send_runs (ports, payloads, results, reps, clevel);
     otherwise
       error ("values_bench: unknown role %s", role);
   endswitch
@@ -54,11 +57,12 @@ function receive_loop (ports, payloads)
   quiet = 0.5;
   set (u, "Timeout", quiet);
   deadline = time () + 240;
+  idle = 0.0002;
   while (time () < deadline)
     c = Kuvorecv (h, []);
     t1 = time ();
     if (isempty (c))
-      pause (0.0002);
+      pause (idle);
       continue;
     endif
     for k = 1:numel (c)
@@ -80,6 +84,13 @@ function receive_loop (ports, payloads)
             endif
             Kuvosend (h, "127.0.0.1", ports(1),
                       sprintf ("udpdone %s %.6f %d %d", words{2}, t1, ok, numel (data)));
+          case "hold"
+            ## Poll rarely while the C-level transfer runs.
+            idle = 0.05;
+            Kuvosend (h, "127.0.0.1", ports(1), "holding");
+          case "resume"
+            idle = 0.0002;
+            Kuvosend (h, "127.0.0.1", ports(1), "resumed");
           case "quit"
             return;
         endswitch
@@ -112,7 +123,7 @@ function reply = await (h, prefix, timeout)
   endwhile
 endfunction
 
-function send_runs (ports, payloads, results, reps)
+function send_runs (ports, payloads, results, reps, clevel)
   h = Kuvoinit (ports(1));
   u = udpport ("LocalPort", ports(3));
   out = fopen (results, "w");
@@ -158,6 +169,20 @@ function send_runs (ports, payloads, results, reps)
       reply = await (h, ["udpdone " p.name], 10);
       [t1, ok, got] = parse_done (reply);
       fprintf (out, "udp %s %.6f %d %.6f\n", p.name, t1 - t0, ok, got / n);
+
+      if (! isempty (clevel))
+        Kuvosend (h, "127.0.0.1", ports(2), "hold");
+        await (h, "holding", 10);
+        [~, text] = system (sprintf ("'%s' transfer size=%d count=1", clevel, n));
+        Kuvosend (h, "127.0.0.1", ports(2), "resume");
+        await (h, "resumed", 10);
+        found = regexp (text, 'intact (\d+) .*, ([0-9.]+) s,', "tokens", "once");
+        if (numel (found) == 2)
+          fprintf (out, "clevel %s %s %d\n", p.name, found{2}, str2double (found{1}) == 1);
+        else
+          fprintf (out, "clevel %s 0 0\n", p.name);
+        endif
+      endif
       fflush (out);
     endfor
   endfor
