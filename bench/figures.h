@@ -18,7 +18,7 @@ constexpr int kReceiveBuffer = 8 << 20;
 constexpr long kPollMicroseconds = 50;
 
 // One run of messages from this process to a receiver process.
-struct TransferSpec {
+struct TransferPlan {
     bool kuvo = true;          // false: plain UDP datagrams of the same bytes
     size_t size = 0;           // message length in bytes
     uint64_t count = 0;        // messages to send
@@ -42,7 +42,7 @@ struct TransferResult {
     double byteLoss() const { return sentBytes > 0 ? 1.0 - intactBytes / sentBytes : 0.0; }
 };
 
-TransferResult runTransfer(const TransferSpec& spec);
+TransferResult runTransfer(const TransferPlan& plan);
 
 constexpr uint64_t kInvalidHandle = ~uint64_t(0);
 // Opens a Kuvo socket on a free port of the benchmark's range.

@@ -39,14 +39,14 @@ int main(int argc, char** argv) {
     }
     if (command == "transfer") {
         Arguments args = Arguments::parse(argc, argv, 2);
-        TransferSpec spec;
-        spec.kuvo = args.text("mode") != "raw";
-        spec.size = args.number("size", 1000000);
-        spec.count = args.number("count", 1);
-        spec.sockets = int(args.number("sockets", 1));
-        TransferResult r = runTransfer(spec);
+        TransferPlan plan;
+        plan.kuvo = args.text("mode") != "raw";
+        plan.size = args.number("size", 1000000);
+        plan.count = args.number("count", 1);
+        plan.sockets = int(args.number("sockets", 1));
+        TransferResult r = runTransfer(plan);
         std::printf("%s: sent %llu, intact %llu (whole messages %llu), %.1f MB/s, %.6f s, byte loss %.4f, send failures %llu%s%s\n",
-                    spec.kuvo ? "kuvo" : "raw", static_cast<unsigned long long>(r.sent),
+                    plan.kuvo ? "kuvo" : "raw", static_cast<unsigned long long>(r.sent),
                     static_cast<unsigned long long>(r.intact), static_cast<unsigned long long>(r.intactMessages),
                     r.goodput(), r.elapsed, r.byteLoss(), static_cast<unsigned long long>(r.sendFailures), r.ran ? "" : ", failed: ", r.failure.c_str());
         releaseUDP();

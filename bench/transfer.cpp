@@ -31,9 +31,7 @@ struct Split {
     uint64_t perMessage;   // datagrams per message
     size_t datagram;       // bytes of each datagram
     size_t lastPayload;    // message bytes in the last datagram
-    size_t payload(uint64_t index) const {
-        return index % perMessage == perMessage - 1 ? lastPayload : (perMessage == 1 ? datagram : 1000);
-    }
+    size_t payload(uint64_t index) const { return index % perMessage == perMessage - 1 ? lastPayload : 1000; }
 };
 
 Split splitOf(size_t size) {
@@ -217,33 +215,33 @@ int receiverRole(const Arguments& args) {
     return args.text("mode") == "raw" ? rawReceiver(args) : kuvoReceiver(args);
 }
 
-TransferResult runTransfer(const TransferSpec& spec) {
+TransferResult runTransfer(const TransferPlan& plan) {
     TransferResult result;
-    Split split = splitOf(spec.size);
+    Split split = splitOf(plan.size);
 
     // Everything is built before the clock starts.
     std::vector<uint8_t> bytes;
-    if (spec.kuvo) {
-        bytes.resize(spec.count * spec.size);
-        for (uint64_t m = 0; m < spec.count; ++m) fillMessage(&bytes[m * spec.size], spec.size, m);
+    if (plan.kuvo) {
+        bytes.resize(plan.count * plan.size);
+        for (uint64_t m = 0; m < plan.count; ++m) fillMessage(&bytes[m * plan.size], plan.size, m);
     } else {
-        uint64_t datagrams = spec.count * split.perMessage;
+        uint64_t datagrams = plan.count * split.perMessage;
         bytes.resize(datagrams * split.datagram);
         for (uint64_t d = 0; d < datagrams; ++d)
             fillMessage(&bytes[d * split.datagram], split.datagram, d);
     }
-    uint64_t handle = spec.kuvo ? senderHandle() : kInvalidHandle;
-    UdpSocket raw = spec.kuvo ? UdpSocket() : UdpSocket::bound(0);
-    if (spec.kuvo ? handle == kInvalidHandle : !raw.valid()) {
+    uint64_t handle = plan.kuvo ? senderHandle() : kInvalidHandle;
+    UdpSocket raw = plan.kuvo ? UdpSocket() : UdpSocket::bound(0);
+    if (plan.kuvo ? handle == kInvalidHandle : !raw.valid()) {
         result.failure = "no sending socket";
         return result;
     }
 
     ChildProcess child;
-    double deadline = spec.sendSeconds + 10.0;
-    if (!child.start({"role", "recv", spec.kuvo ? "mode=kuvo" : "mode=raw",
-                      format("size=%zu", spec.size), format("count=%" PRIu64, spec.count),
-                      format("sockets=%d", spec.sockets),
+    double deadline = plan.sendSeconds + 10.0;
+    if (!child.start({"role", "recv", plan.kuvo ? "mode=kuvo" : "mode=raw",
+                      format("size=%zu", plan.size), format("count=%" PRIu64, plan.count),
+                      format("sockets=%d", plan.sockets),
                       format("deadline_ms=%.0f", deadline * 1000)})) {
         result.failure = "cannot start the receiver";
         return result;
@@ -257,20 +255,20 @@ TransferResult runTransfer(const TransferSpec& spec) {
         return result;
     }
 
-    uint64_t limit = uint64_t(spec.sendSeconds * 1e9);
+    uint64_t limit = uint64_t(plan.sendSeconds * 1e9);
     uint64_t start = nowNs();
-    if (spec.kuvo) {
-        for (uint64_t m = 0; m < spec.count; ++m) {
+    if (plan.kuvo) {
+        for (uint64_t m = 0; m < plan.count; ++m) {
             if (m % 16 == 0 && nowNs() - start > limit) break;
             int sent = KuvosendBytes(handle, "127.0.0.1", int(port),
-                                     reinterpret_cast<const char*>(&bytes[m * spec.size]), int(spec.size));
-            if (sent != int(spec.size)) ++result.sendFailures;
+                                     reinterpret_cast<const char*>(&bytes[m * plan.size]), int(plan.size));
+            if (sent != int(plan.size)) ++result.sendFailures;
             ++result.sent;
         }
-        result.sentBytes = double(result.sent) * double(spec.size);
+        result.sentBytes = double(result.sent) * double(plan.size);
     } else {
         sockaddr_in6 to = loopback(uint16_t(port));
-        uint64_t datagrams = spec.count * split.perMessage;
+        uint64_t datagrams = plan.count * split.perMessage;
         uint64_t d = 0;
         for (; d < datagrams; ++d) {
             if (d % 64 == 0 && nowNs() - start > limit) break;
@@ -346,7 +344,7 @@ void transferFigure() {
     for (size_t size : sizes) {
         // About 64 MB per run; the 128 MB run is one message.
         uint64_t count = size >= 128000000 ? 1 : std::max<uint64_t>(1, 64000000 / size);
-        int repetitions = size >= 128000000 ? 3 : kRepetitions;
+        int repetitions = kRepetitions;
         Series kuvo, raw;
         uint64_t started = nowNs();
         for (int r = 0; r < repetitions; ++r) {
