@@ -115,6 +115,9 @@ public:
     SocketHandle wakeSender = invalidSocket;
     std::deque<SocketHandle> openRequests;
     SelectSet closeRequests;
+    // closeRequests.size(), set under the lock, read without it: the receiver
+    // takes the lock per socket only while a close is pending.
+    std::atomic<uint32_t> pendingCloses{0};
     double nextSweepTime;
     double lastSelectTime = 0.0;
 

@@ -34,10 +34,13 @@ bool UdpEngine::receiverPass() {
     if (platform::waitReadable(items, watched, timeout) < 0) return false;
     lastSelectTime = platform::systemTime();
 
-    // Results by handle, for the visit below; sockets adopted in this pass
-    // are in neither set and are read from the next pass on.
+    // The sockets the wait found ready, in watchSet order; sockets adopted in
+    // this pass are not among them and are read from the next pass on.
+    uint32_t readyCount = 0;
+    for (uint32_t i = 0; i < watched; ++i)
+        if (items[i].readable || items[i].failed) items[readyCount++] = items[i];
     auto find = [&](SocketHandle s) -> const platform::WaitItem* {
-        for (uint32_t i = 0; i < watched; ++i)
+        for (uint32_t i = 0; i < readyCount; ++i)
             if (items[i].socket == s) return &items[i];
         return nullptr;
     };
@@ -58,10 +61,11 @@ bool UdpEngine::receiverPass() {
     for (auto entry = receiveTable.begin(); entry != receiveTable.end();) {
         auto next = std::next(entry);
         SocketHandle s = entry->first;
-        {
+        if (pendingCloses.load() != 0) {
             EngineLock lock(engineMutex);
             if (closeRequests.contains(s)) {
                 closeRequests.remove(s);
+                pendingCloses = closeRequests.size();
                 retireSocket(entry);
                 entry = next;
                 continue;

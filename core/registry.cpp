@@ -66,6 +66,7 @@ bool UdpEngine::closeSocket(SocketHandle s) {
         EngineLock lock(engineMutex);
         if (receiveTable.find(s) == receiveTable.end()) return false;
         closeRequests.add(s);
+        pendingCloses = closeRequests.size();
         dropDeliveryQueues(s);
     }
     signalWake();
@@ -81,6 +82,7 @@ bool UdpEngine::closePort(int32_t port) {
         });
         if (match == receiveTable.end()) return false;
         closeRequests.add(match->first);
+        pendingCloses = closeRequests.size();
         dropDeliveryQueues(match->first);
     }
     signalWake();
@@ -98,6 +100,7 @@ bool UdpEngine::closeAll() {
     switch (engineState.load()) {
         case Running:
             for (const auto& entry : receiveTable) closeRequests.add(entry.first);
+            pendingCloses = closeRequests.size();
             lock.release();
             signalWake();
             return true;
