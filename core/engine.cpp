@@ -18,12 +18,14 @@ UdpEngine::UdpEngine() : nextSweepTime(std::numeric_limits<double>::infinity()) 
         return;
     }
     engineState = NoReceiver;
+    if (!poller.create()) return;
     if (!platform::createWakePair(wakeSender, wakeReceiver)) {
         wakeSender = wakeReceiver = invalidSocket;
+        poller.destroy();
         return;
     }
     selectWidth = int32_t(wakeReceiver) + 1;
-    watchSet.add(wakeReceiver);
+    watch(wakeReceiver);
     startReceiver();
 }
 
@@ -57,6 +59,7 @@ void UdpEngine::startReceiver() {
     wakeReceiver = wakeSender = invalidSocket;
     selectWidth = 0;
     watchSet.clear();
+    poller.destroy();
 }
 
 UdpEngine::~UdpEngine() {
@@ -78,5 +81,17 @@ UdpEngine::~UdpEngine() {
 }
 
 void UdpEngine::signalWake() { platform::sendWakeByte(wakeSender); }
+
+void UdpEngine::watch(SocketHandle s) {
+    // A socket the poller cannot take is treated like one the full set
+    // cannot: registered, closable, never read.
+    if (!watchSet.full() && !watchSet.contains(s) && poller.add(s)) watchSet.add(s);
+}
+
+void UdpEngine::unwatch(SocketHandle s) {
+    if (!watchSet.contains(s)) return;
+    watchSet.remove(s);
+    poller.remove(s);
+}
 
 }  // namespace kuvo

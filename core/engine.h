@@ -102,11 +102,16 @@ public:
     bool queueMessage(SocketHandle s, MessagePtr message, const Endpoint& sender);
 
     void signalWake();
+    // Adds a socket to watchSet (and the poller that waits on it) by the set's
+    // rules, and takes it out again.
+    void watch(SocketHandle s);
+    void unwatch(SocketHandle s);
 
     // Fields, in the order of the engine's data model.
     ReceiveTable receiveTable;
     std::map<SocketHandle, DeliveryQueue> deliveryTable;
     SelectSet watchSet;
+    platform::Poller poller;   // waits on the members of watchSet
     int32_t selectWidth = 0;
     std::atomic<int32_t> engineState{Unavailable};
     platform::Thread receiverThread;

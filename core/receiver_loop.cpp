@@ -26,22 +26,17 @@ void UdpEngine::receiverThreadMain(void* argument) {
 }
 
 bool UdpEngine::receiverPass() {
-    platform::WaitItem items[SelectSet::kCapacity];
-    const uint32_t watched = watchSet.size();
-    for (uint32_t i = 0; i < watched; ++i) items[i] = {watchSet[i], false, false};
-
+    // The sockets the wait found ready; sockets adopted in this pass are not
+    // among them and are read from the next pass on.
+    platform::WaitItem ready[SelectSet::kCapacity];
     double timeout = std::isinf(nextSweepTime) ? kInfinity : nextSweepTime - lastSelectTime;
-    if (platform::waitReadable(items, watched, timeout) < 0) return false;
+    int readyCount = poller.wait(ready, SelectSet::kCapacity, timeout);
+    if (readyCount < 0) return false;
     lastSelectTime = platform::systemTime();
 
-    // The sockets the wait found ready, in watchSet order; sockets adopted in
-    // this pass are not among them and are read from the next pass on.
-    uint32_t readyCount = 0;
-    for (uint32_t i = 0; i < watched; ++i)
-        if (items[i].readable || items[i].failed) items[readyCount++] = items[i];
     auto find = [&](SocketHandle s) -> const platform::WaitItem* {
-        for (uint32_t i = 0; i < readyCount; ++i)
-            if (items[i].socket == s) return &items[i];
+        for (int i = 0; i < readyCount; ++i)
+            if (ready[i].socket == s) return &ready[i];
         return nullptr;
     };
     if (const platform::WaitItem* wake = find(wakeReceiver); wake != nullptr && wake->readable)
@@ -51,7 +46,7 @@ bool UdpEngine::receiverPass() {
         EngineLock lock(engineMutex);
         while (!openRequests.empty()) {
             SocketHandle s = openRequests.front();
-            watchSet.add(s);
+            watch(s);
             if (int64_t(s) >= int64_t(selectWidth)) selectWidth = int32_t(s) + 1;
             receiveTable.try_emplace(s);
             openRequests.pop_front();
@@ -71,11 +66,11 @@ bool UdpEngine::receiverPass() {
                 continue;
             }
         }
-        const platform::WaitItem* ready = find(s);
-        if (ready != nullptr && ready->failed) {
+        const platform::WaitItem* item = find(s);
+        if (item != nullptr && item->failed) {
             EngineLock lock(engineMutex);
             retireSocket(entry);
-        } else if (ready != nullptr && ready->readable) {
+        } else if (item != nullptr && item->readable) {
             IntakeResult r = intakeDatagram(entry);
             if (r.value < 0 && r.error != kErrnoNoMemory) {
                 EngineLock lock(engineMutex);

@@ -116,7 +116,7 @@ bool UdpEngine::closeAll() {
 
 void UdpEngine::retireSocket(ReceiveTable::iterator entry) {
     SocketHandle s = entry->first;
-    watchSet.remove(s);
+    unwatch(s);
     platform::closeDiscarding(s);
     if (int64_t(s) == int64_t(selectWidth) - 1) {
         SocketHandle highest = wakeReceiver == invalidSocket ? 0 : wakeReceiver;

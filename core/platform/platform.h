@@ -105,17 +105,37 @@ void sendWakeByte(SocketHandle sender);
 void drainWakeBytes(SocketHandle receiver);
 void closeWakeSocket(SocketHandle s);
 
-// One entry of a readiness wait: the socket, and what the wait found.
+// One socket that a readiness wait found ready.
 struct WaitItem {
     SocketHandle socket;
     bool readable;
-    bool failed;   // the socket itself is unusable (closed or invalid)
+    bool failed;   // the socket itself is unusable
 };
 
-// Waits until one of the sockets is readable or failed, or until
-// `timeoutSeconds` have passed (+infinity: no limit). Returns the number of
-// ready items, 0 on time-out, -1 on failure.
-int waitReadable(WaitItem* items, size_t count, double timeoutSeconds);
+// The sockets the receiver thread waits on, kept between waits so that a
+// wait costs what the ready sockets cost, not what the watched ones do.
+class Poller {
+public:
+    Poller() = default;
+    ~Poller();
+    Poller(const Poller&) = delete;
+    Poller& operator=(const Poller&) = delete;
+
+    bool create();
+    void destroy();
+    bool exists() const { return handle_ != nullptr; }
+    bool add(SocketHandle s);
+    void remove(SocketHandle s);
+
+    // Waits until a member is readable or failed, or until `timeoutSeconds`
+    // have passed (+infinity: no limit). Fills `ready` with at most
+    // `capacity` ready members and returns their number, 0 on time-out, -1
+    // on failure.
+    int wait(WaitItem* ready, size_t capacity, double timeoutSeconds);
+
+private:
+    void* handle_ = nullptr;
+};
 
 // The one mutex of the engine. lock() may fail (then the lock is not held).
 class Mutex {
@@ -176,7 +196,7 @@ struct TestSeam {
     std::atomic<bool> failMutex{false};           // Mutex::create() fails
     std::atomic<bool> failWakePair{false};        // createWakePair() fails
     std::atomic<bool> failThreadStart{false};     // Thread::start() fails
-    std::atomic<int> failWaits{0};                // the next N waitReadable() calls fail
+    std::atomic<int> failWaits{0};                // the next N Poller::wait() calls fail
     std::atomic<double (*)()> clock{nullptr};     // replaces systemTime()
 };
 TestSeam& testSeam();

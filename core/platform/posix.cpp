@@ -9,6 +9,9 @@
 #include <pthread.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#if defined(__linux__)
+#include <sys/epoll.h>
+#endif
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <time.h>
@@ -241,44 +244,152 @@ void closeWakeSocket(SocketHandle s) {
     close(fd(s));
 }
 
-int waitReadable(WaitItem* items, size_t count, double timeoutSeconds) {
-    if (seam.failWaits.load() > 0) {
-        seam.failWaits.fetch_sub(1);
-        lastErrorCode = kErrorInvalid;
+// Poller ---------------------------------------------------------------------
+// Linux: an epoll set, so that a wait with 63 idle sockets costs what one
+// ready socket costs. Elsewhere: poll over the members.
+
+namespace {
+
+bool takeSeamFailure() {
+    if (seam.failWaits.load() <= 0) return false;
+    seam.failWaits.fetch_sub(1);
+    lastErrorCode = kErrorInvalid;
+    return true;
+}
+
+// Milliseconds for a wait, rounded up so that a deadline is never missed;
+// -1 for no limit.
+int timeoutMilliseconds(double seconds) {
+    if (!std::isfinite(seconds)) return -1;
+    if (seconds <= 0) return 0;
+    double ms = std::ceil(seconds * 1000.0);
+    return ms > 2147483647.0 ? 2147483647 : int(ms);
+}
+
+}  // namespace
+
+#if defined(__linux__) && !defined(KUVO_POLLER_POLL)
+
+struct PollerState {
+    int epoll;
+};
+
+Poller::~Poller() { destroy(); }
+
+bool Poller::create() {
+    int e = epoll_create1(EPOLL_CLOEXEC);
+    if (e < 0) {
+        setFromErrno();
+        return false;
+    }
+    handle_ = new (std::nothrow) PollerState{e};
+    if (handle_ == nullptr) {
+        close(e);
+        lastErrorCode = kErrorNoMemory;
+        return false;
+    }
+    return true;
+}
+
+void Poller::destroy() {
+    if (handle_ == nullptr) return;
+    close(static_cast<PollerState*>(handle_)->epoll);
+    delete static_cast<PollerState*>(handle_);
+    handle_ = nullptr;
+}
+
+bool Poller::add(SocketHandle s) {
+    if (handle_ == nullptr) return false;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = s;
+    if (epoll_ctl(static_cast<PollerState*>(handle_)->epoll, EPOLL_CTL_ADD, fd(s), &ev) == 0) return true;
+    setFromErrno();
+    return false;
+}
+
+void Poller::remove(SocketHandle s) {
+    if (handle_ == nullptr) return;
+    epoll_ctl(static_cast<PollerState*>(handle_)->epoll, EPOLL_CTL_DEL, fd(s), nullptr);
+}
+
+int Poller::wait(WaitItem* ready, size_t capacity, double timeoutSeconds) {
+    if (takeSeamFailure() || handle_ == nullptr) return -1;
+    epoll_event events[64];
+    int most = int(capacity < 64 ? capacity : 64);
+    int n = epoll_wait(static_cast<PollerState*>(handle_)->epoll, events, most, timeoutMilliseconds(timeoutSeconds));
+    if (n < 0) {
+        if (errno == EINTR) return 0;   // a signal is no failure: the pass goes on
+        setFromErrno();
         return -1;
     }
-    pollfd fds[64];
-    if (count > 64) count = 64;
-    for (size_t i = 0; i < count; ++i) {
-        fds[i].fd = fd(items[i].socket);
-        fds[i].events = POLLIN;
-        fds[i].revents = 0;
+    for (int i = 0; i < n; ++i) {
+        // EPOLLERR on a UDP socket is a pending ICMP report, which the next
+        // read clears: readable, not a broken socket.
+        ready[i] = {events[i].data.u64, true, false};
     }
-    timespec t;
-    timespec* timeout = nullptr;
-    if (std::isfinite(timeoutSeconds)) {
-        if (timeoutSeconds < 0) timeoutSeconds = 0;
-        if (timeoutSeconds > 2147483647.0) timeoutSeconds = 2147483647.0;
-        t.tv_sec = time_t(timeoutSeconds);
-        t.tv_nsec = long((timeoutSeconds - double(t.tv_sec)) * 1e9);
-        timeout = &t;
-    }
-    int r = ppoll(fds, nfds_t(count), timeout, nullptr);
-    if (r < 0) {
-        if (errno == EINTR) r = 0;   // a signal is no failure: the pass goes on
-        else {
-            setFromErrno();
-            return -1;
-        }
-    }
-    for (size_t i = 0; i < count; ++i) {
-        // POLLERR on a UDP socket is a pending ICMP report, which the next
-        // read clears: treat it as readable, not as a broken socket.
-        items[i].readable = (fds[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
-        items[i].failed = (fds[i].revents & POLLNVAL) != 0;
-    }
-    return r;
+    return n;
 }
+
+#else
+
+struct PollerState {
+    SocketHandle members[64];
+    size_t count;
+};
+
+Poller::~Poller() { destroy(); }
+
+bool Poller::create() {
+    handle_ = new (std::nothrow) PollerState{{}, 0};
+    if (handle_ == nullptr) lastErrorCode = kErrorNoMemory;
+    return handle_ != nullptr;
+}
+
+void Poller::destroy() {
+    delete static_cast<PollerState*>(handle_);
+    handle_ = nullptr;
+}
+
+bool Poller::add(SocketHandle s) {
+    PollerState* p = static_cast<PollerState*>(handle_);
+    if (p == nullptr || p->count == 64) return false;
+    p->members[p->count++] = s;
+    return true;
+}
+
+void Poller::remove(SocketHandle s) {
+    PollerState* p = static_cast<PollerState*>(handle_);
+    if (p == nullptr) return;
+    for (size_t i = 0; i < p->count; ++i) {
+        if (p->members[i] != s) continue;
+        p->members[i] = p->members[--p->count];
+        return;
+    }
+}
+
+int Poller::wait(WaitItem* ready, size_t capacity, double timeoutSeconds) {
+    PollerState* p = static_cast<PollerState*>(handle_);
+    if (takeSeamFailure() || p == nullptr) return -1;
+    pollfd fds[64];
+    for (size_t i = 0; i < p->count; ++i) fds[i] = {fd(p->members[i]), POLLIN, 0};
+    int r = poll(fds, nfds_t(p->count), timeoutMilliseconds(timeoutSeconds));
+    if (r < 0) {
+        if (errno == EINTR) return 0;
+        setFromErrno();
+        return -1;
+    }
+    int n = 0;
+    for (size_t i = 0; i < p->count && size_t(n) < capacity; ++i) {
+        if (fds[i].revents == 0) continue;
+        // POLLERR on a UDP socket is a pending ICMP report (see above).
+        ready[n++] = {p->members[i], (fds[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0,
+                      (fds[i].revents & POLLNVAL) != 0};
+    }
+    return n;
+}
+
+#endif
 
 // Mutex ----------------------------------------------------------------------
 
