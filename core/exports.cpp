@@ -15,11 +15,24 @@ struct LibraryLifetime {
     ~LibraryLifetime() { destroyEngine(); }
 } libraryLifetime;
 
-// Builds a send destination from the caller's address text and port.
+// Builds a send destination from the caller's address text and port. Senders
+// mostly repeat one address, so the last text converted is remembered.
 bool destination(const char* ip, int port, Endpoint& to) {
+    thread_local char lastText[64] = {};
+    thread_local uint8_t lastAddress[16] = {};
     std::memset(&to, 0, sizeof to);
     to.port = uint16_t(unsigned(port) & 0xFFFFu);
-    return parseAddressText(ip, to.address);
+    if (ip == nullptr) return false;
+    if (lastText[0] != 0 && std::strncmp(ip, lastText, sizeof lastText) == 0) {
+        std::memcpy(to.address, lastAddress, sizeof lastAddress);
+        return true;
+    }
+    if (!parseAddressText(ip, to.address)) return false;
+    if (std::strlen(ip) < sizeof lastText) {
+        std::strcpy(lastText, ip);
+        std::memcpy(lastAddress, to.address, sizeof lastAddress);
+    }
+    return true;
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ public:
     uint8_t* data() { return data_.get(); }
     const uint8_t* data() const { return data_.get(); }
     uint8_t* slot(uint32_t index) { return data_.get() + size_t(index) * kFragmentSize; }
-    bool isStored(uint32_t index) const { return (stored_.get()[index / 64] >> (index % 64)) & 1u; }
-    void markStored(uint32_t index) { stored_.get()[index / 64] |= uint64_t(1) << (index % 64); }
+    bool isStored(uint32_t index) const { return (bits()[index / 64] >> (index % 64)) & 1u; }
+    void markStored(uint32_t index) { bits()[index / 64] |= uint64_t(1) << (index % 64); }
 
     uint32_t remainingFragments = 0;   // 0: complete
     uint32_t length = 0;               // exact once the last fragment is stored
@@ -58,9 +58,14 @@ private:
     };
     ReceivedMessage() = default;
 
+    uint64_t* bits() { return stored_ ? stored_.get() : &inlineStored_; }
+    const uint64_t* bits() const { return stored_ ? stored_.get() : &inlineStored_; }
+
     uint32_t fragmentCount_ = 0;
     std::unique_ptr<uint8_t, FreeDeleter> data_;
-    std::unique_ptr<uint64_t, FreeDeleter> stored_;   // one bit per fragment
+    // One bit per fragment: in the record for up to 64 fragments, else apart.
+    uint64_t inlineStored_ = 0;
+    std::unique_ptr<uint64_t, FreeDeleter> stored_;
 };
 
 using MessagePtr = std::unique_ptr<ReceivedMessage>;
