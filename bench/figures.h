@@ -14,8 +14,13 @@ namespace bench {
 
 // What the receivers ask of the kernel, as Kuvo does for its sockets.
 constexpr int kReceiveBuffer = 8 << 20;
-// The pause of a Kuvo receiver whose Kuvorecv found nothing.
+// The pause of a Kuvo round-trip receiver whose Kuvorecv found nothing.
 constexpr long kPollMicroseconds = 50;
+// The pause of a Kuvo bulk receiver whose Kuvorecv found nothing: a host
+// session polling in a loop. A tighter loop wakes so often that, on a
+// two-core machine shared with the sender, it takes the core from the
+// engine's receiver thread and the kernel drops fragments.
+constexpr long kBulkPollMicroseconds = 1000;
 
 // One run of messages from this process to a receiver process.
 struct TransferPlan {

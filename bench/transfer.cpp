@@ -125,7 +125,7 @@ int kuvoReceiver(const Arguments& args) {
             watch.lastProgress = nowNs();
         } else {
             watch.listen();
-            sleepMicroseconds(kPollMicroseconds);
+            sleepMicroseconds(kBulkPollMicroseconds);
         }
     }
     sendToParent(format("result %" PRIu64 " %.0f %" PRIu64 " %" PRIu64 " %" PRIu64, tally.intact,

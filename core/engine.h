@@ -119,6 +119,9 @@ public:
     SocketHandle wakeReceiver = invalidSocket;
     SocketHandle wakeSender = invalidSocket;
     std::deque<SocketHandle> openRequests;
+    // openRequests.size(), set under the lock, read without it: a pass takes
+    // the lock for adoption only when a socket waits.
+    std::atomic<size_t> pendingOpens{0};
     SelectSet closeRequests;
     // closeRequests.size(), set under the lock, read without it: the receiver
     // takes the lock per socket only while a close is pending.

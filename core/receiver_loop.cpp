@@ -42,7 +42,7 @@ bool UdpEngine::receiverPass() {
     if (const platform::WaitItem* wake = find(wakeReceiver); wake != nullptr && wake->readable)
         platform::drainWakeBytes(wakeReceiver);
 
-    {
+    if (pendingOpens.load() != 0) {
         EngineLock lock(engineMutex);
         while (!openRequests.empty()) {
             SocketHandle s = openRequests.front();
@@ -51,6 +51,7 @@ bool UdpEngine::receiverPass() {
             receiveTable.try_emplace(s);
             openRequests.pop_front();
         }
+        pendingOpens = 0;
     }
 
     for (auto entry = receiveTable.begin(); entry != receiveTable.end();) {

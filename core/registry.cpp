@@ -51,6 +51,7 @@ SocketHandle UdpEngine::openSocket(const Endpoint& local) {
     EngineLock lock(engineMutex);
     try {
         openRequests.push_back(s);
+        pendingOpens = openRequests.size();
     } catch (const std::bad_alloc&) {
         lock.release();
         platform::closeDiscarding(s);
@@ -95,6 +96,7 @@ bool UdpEngine::closeAll() {
         platform::closeDiscarding(openRequests.front());
         openRequests.pop_front();
     }
+    pendingOpens = 0;
     while (!deliveryTable.empty()) dropDeliveryQueues(deliveryTable.begin()->first);
 
     switch (engineState.load()) {

@@ -57,7 +57,9 @@ function receive_loop (ports, payloads)
   quiet = 0.5;
   set (u, "Timeout", quiet);
   deadline = time () + 240;
-  idle = 0.0002;
+  ## Poll every millisecond, as a host session would: a tighter loop takes
+  ## the core from the engine's receiver thread on a two-core machine.
+  idle = 0.001;
   while (time () < deadline)
     c = Kuvorecv (h, []);
     t1 = time ();
@@ -89,7 +91,7 @@ function receive_loop (ports, payloads)
             idle = 0.05;
             Kuvosend (h, "127.0.0.1", ports(1), "holding");
           case "resume"
-            idle = 0.0002;
+            idle = 0.001;
             Kuvosend (h, "127.0.0.1", ports(1), "resumed");
           case "quit"
             return;
