@@ -204,6 +204,15 @@ uint16_t pickPort() {
     return 0;
 }
 
+UdpSocket boundToFreePort(uint16_t& port) {
+    UdpSocket socket;
+    for (int tries = 0; tries < 20 && !socket.valid(); ++tries) {
+        port = pickPort();
+        socket = UdpSocket::bound(port);
+    }
+    return socket;
+}
+
 int kuvoReceiveBuffer(uint64_t handle, uint16_t port) {
     if (handle > uint64_t(INT_MAX)) return -1;
     int fd = int(handle);

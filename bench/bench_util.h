@@ -74,6 +74,10 @@ sockaddr_in6 loopback(uint16_t port);
 // with a bind that does not share the port). 0 when none is found.
 uint16_t pickPort();
 
+// A plain UDP socket bound to a free port of pickPort's range, which is
+// stored in `port`; an invalid socket when none could be bound.
+UdpSocket boundToFreePort(uint16_t& port);
+
 // The receive buffer of a Kuvo socket, read through its handle where the
 // handle is the descriptor of a UDP socket bound to `port`; -1 otherwise.
 int kuvoReceiveBuffer(uint64_t handle, uint16_t port);

@@ -70,12 +70,8 @@ int kuvoEcho(long pollMicroseconds, uint64_t deadline) {
 }
 
 int rawEcho(uint64_t deadline) {
-    UdpSocket socket;
     uint16_t port = 0;
-    for (int tries = 0; tries < 20 && !socket.valid(); ++tries) {
-        port = pickPort();
-        socket = UdpSocket::bound(port);
-    }
+    UdpSocket socket = boundToFreePort(port);
     if (!socket.valid()) {
         sendToParent("failed bind");
         return 1;

@@ -142,12 +142,8 @@ int rawReceiver(const Arguments& args) {
     tally.size = split.datagram;
     tally.seen.assign(count * split.perMessage, false);
 
-    UdpSocket socket;
     uint16_t port = 0;
-    for (int tries = 0; tries < 20 && !socket.valid(); ++tries) {
-        port = pickPort();
-        socket = UdpSocket::bound(port);
-    }
+    UdpSocket socket = boundToFreePort(port);
     if (!socket.valid()) {
         sendToParent("failed bind");
         return 1;

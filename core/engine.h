@@ -34,6 +34,9 @@ enum EngineState : int32_t {
     Stopped = 6,       // the receiver thread has left its loop
 };
 
+// A partial message expires this many seconds after its last stored fragment.
+constexpr double kMessageLifetime = 30.0;
+
 // errno-style codes that travel from intake to the receiver loop.
 constexpr int kErrnoAgain = 11;
 constexpr int kErrnoNoMemory = 12;

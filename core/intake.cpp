@@ -8,9 +8,6 @@
 #include "engine.h"
 
 namespace kuvo {
-namespace {
-constexpr double kMessageLifetime = 30.0;
-}
 
 IntakeResult UdpEngine::intakeDatagram(ReceiveTable::iterator entry) {
     uint8_t* buffer = datagramBuffer;

@@ -4,31 +4,16 @@
 
 #include <cstring>
 
+#include "digit_table.h"
+
 namespace kuvo {
 namespace {
 
-// Character code to hex digit value for '0' (48) to 'F' (70); 127 marks the
-// seven characters between '9' and 'A'.
-constexpr int kHexFirst = '0';
-constexpr int kHexLast = 'F';
-constexpr uint8_t kNoDigit = 127;
+// Upper-case hex digits, '0' (48) to 'F' (70); the seven characters between
+// '9' and 'A' are no digits.
+constexpr DigitTable<'0', 'F'> hexDigitValue{"0123456789ABCDEF"};
 
-struct HexDigitTable {
-    uint8_t value[kHexLast - kHexFirst + 1];
-    constexpr HexDigitTable() : value() {
-        for (int c = kHexFirst; c <= kHexLast; ++c) {
-            value[c - kHexFirst] = c <= '9' ? uint8_t(c - '0') : c >= 'A' ? uint8_t(c - 'A' + 10) : kNoDigit;
-        }
-    }
-};
-constexpr HexDigitTable hexDigitValue;
-
-int hexDigit(char c) {
-    int code = static_cast<unsigned char>(c);
-    if (code < kHexFirst || code > kHexLast) return -1;
-    uint8_t v = hexDigitValue.value[code - kHexFirst];
-    return v == kNoDigit ? -1 : v;
-}
+int hexDigit(char c) { return hexDigitValue.digit(c); }
 
 inline uint32_t rotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 

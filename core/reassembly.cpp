@@ -11,8 +11,6 @@
 namespace kuvo {
 namespace {
 
-constexpr double kMessageLifetime = 30.0;
-
 // Decodes one zero-terminated trailer field; false unless the digits run to
 // the terminating zero.
 bool decodeDecimal(const char* field, uint32_t& value) {

@@ -10,7 +10,6 @@
 namespace kuvo {
 namespace {
 
-constexpr double kMessageLifetime = 30.0;   // seconds after the last stored fragment
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 }  // namespace

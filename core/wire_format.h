@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "digit_table.h"
+
 namespace kuvo::wire {
 
 constexpr uint32_t kPayloadSize = 1000;        // payload bytes per fragment
@@ -26,30 +28,12 @@ constexpr uint32_t kDatagramBufferSize = 1046;
 void encodeFixedDecimal(char* out, uint32_t value, int width);
 void encodeFixedBase64(char* out, uint32_t value, int width);
 
-// base64url digit values for '-' (0x2D) to 'z' (0x7A); 127 marks a
-// character of that range that is no digit.
+// base64url digit values for '-' (0x2D) to 'z' (0x7A).
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-constexpr int kBase64First = '-';
-constexpr int kBase64Last = 'z';
-constexpr uint8_t kNoDigit = 127;
+inline constexpr DigitTable<'-', 'z'> base64DigitValue{kBase64Alphabet};
 
-struct Base64DigitTable {
-    uint8_t value[kBase64Last - kBase64First + 1];
-    constexpr Base64DigitTable() : value() {
-        for (auto& v : value) v = kNoDigit;
-        for (int i = 0; i < 64; ++i) value[kBase64Alphabet[i] - kBase64First] = uint8_t(i);
-    }
-};
-inline constexpr Base64DigitTable base64DigitValue{};
-
-// The value of one base64url digit, or -1.
-inline int base64Digit(char c) {
-    int code = static_cast<unsigned char>(c);
-    if (code < kBase64First || code > kBase64Last) return -1;
-    uint8_t v = base64DigitValue.value[code - kBase64First];
-    return v == kNoDigit ? -1 : v;
-}
+inline int base64Digit(char c) { return base64DigitValue.digit(c); }
 
 }  // namespace kuvo::wire
 
