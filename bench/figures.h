@@ -29,6 +29,7 @@ struct TransferPlan {
     uint64_t count = 0;        // messages to send
     int sockets = 1;           // Kuvo sockets open in the receiving engine
     double sendSeconds = 4.0;  // the sender stops after this long
+    int receiveBuffer = kReceiveBuffer;   // SO_RCVBUF of a plain receiver
 };
 
 struct TransferResult {

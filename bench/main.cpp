@@ -4,7 +4,8 @@
 //   kuvo_bench octave-rows FILE      figure 7 from the Octave runs' results
 //   kuvo_bench ports N               N free ports of the benchmark's range
 //   kuvo_bench buffer                the receive buffer Kuvo's sockets get
-//   kuvo_bench transfer size=N count=M [mode=raw] [sockets=K]   one run
+//   kuvo_bench transfer size=N count=M [mode=raw] [sockets=K] [rcvbuf=B]   one run
+//                                    (rcvbuf: the plain receiver's SO_RCVBUF)
 //   kuvo_bench role recv|echo ...    the second process of a figure
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
         plan.size = args.number("size", 1000000);
         plan.count = args.number("count", 1);
         plan.sockets = int(args.number("sockets", 1));
+        plan.receiveBuffer = int(args.number("rcvbuf", kReceiveBuffer));
         TransferResult r = runTransfer(plan);
         std::printf("%s: sent %llu, intact %llu (whole messages %llu), %.1f MB/s, %.6f s, byte loss %.4f, send failures %llu%s%s\n",
                     plan.kuvo ? "kuvo" : "raw", static_cast<unsigned long long>(r.sent),

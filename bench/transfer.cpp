@@ -148,7 +148,7 @@ int rawReceiver(const Arguments& args) {
         sendToParent("failed bind");
         return 1;
     }
-    int granted = socket.setReceiveBuffer(kReceiveBuffer);
+    int granted = socket.setReceiveBuffer(int(args.number("rcvbuf", kReceiveBuffer)));
     socket.setNonBlocking();
     sendToParent(format("ready %u %d", port, granted));
 
@@ -237,7 +237,7 @@ TransferResult runTransfer(const TransferPlan& plan) {
     double deadline = plan.sendSeconds + 10.0;
     if (!child.start({"role", "recv", plan.kuvo ? "mode=kuvo" : "mode=raw",
                       format("size=%zu", plan.size), format("count=%" PRIu64, plan.count),
-                      format("sockets=%d", plan.sockets),
+                      format("sockets=%d", plan.sockets), format("rcvbuf=%d", plan.receiveBuffer),
                       format("deadline_ms=%.0f", deadline * 1000)})) {
         result.failure = "cannot start the receiver";
         return result;
