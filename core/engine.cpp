@@ -24,7 +24,6 @@ UdpEngine::UdpEngine() : nextSweepTime(std::numeric_limits<double>::infinity()) 
         poller.destroy();
         return;
     }
-    selectWidth = int32_t(wakeReceiver) + 1;
     watch(wakeReceiver);
     startReceiver();
 }
@@ -57,7 +56,6 @@ void UdpEngine::startReceiver() {
     platform::closeWakeSocket(wakeReceiver);
     platform::closeWakeSocket(wakeSender);
     wakeReceiver = wakeSender = invalidSocket;
-    selectWidth = 0;
     watchSet.clear();
     poller.destroy();
 }

@@ -3,7 +3,7 @@
 //
 // Threads: the host's thread calls the exports; the receiver thread alone
 // reads sockets, adopts and retires them, and alone touches watchSet,
-// selectWidth, nextSweepTime, lastSelectTime, datagramBuffer and the values
+// nextSweepTime, lastSelectTime, datagramBuffer and the values
 // of receiveTable. engineMutex guards openRequests, closeRequests,
 // deliveryTable and the insertion and erasure of receiveTable entries; it is
 // never held while the receiver waits or while a Kuvorecv callback runs.
@@ -115,7 +115,6 @@ public:
     std::map<SocketHandle, DeliveryQueue> deliveryTable;
     SelectSet watchSet;
     platform::Poller poller;   // waits on the members of watchSet
-    int32_t selectWidth = 0;
     std::atomic<int32_t> engineState{Unavailable};
     platform::Thread receiverThread;
     platform::Mutex engineMutex;

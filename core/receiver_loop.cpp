@@ -46,7 +46,6 @@ bool UdpEngine::receiverPass() {
         while (!openRequests.empty()) {
             SocketHandle s = openRequests.front();
             watch(s);
-            if (int64_t(s) >= int64_t(selectWidth)) selectWidth = int32_t(s) + 1;
             receiveTable.try_emplace(s);
             openRequests.pop_front();
         }

@@ -120,12 +120,6 @@ void UdpEngine::retireSocket(ReceiveTable::iterator entry) {
     SocketHandle s = entry->first;
     unwatch(s);
     platform::closeDiscarding(s);
-    if (int64_t(s) == int64_t(selectWidth) - 1) {
-        SocketHandle highest = wakeReceiver == invalidSocket ? 0 : wakeReceiver;
-        for (const auto& other : receiveTable)
-            if (other.first != s) highest = std::max(highest, other.first);
-        selectWidth = wakeReceiver == invalidSocket && receiveTable.size() == 1 ? 0 : int32_t(highest) + 1;
-    }
     receiveTable.erase(entry);   // frees every partial message of the socket
 }
 
