@@ -213,9 +213,7 @@ bool createWakePair(SocketHandle& sender, SocketHandle& receiver) {
         setFromErrno();
         return false;
     }
-    int flags = fcntl(pair[1], F_GETFL, 0);
-    if (flags < 0 || fcntl(pair[1], F_SETFL, flags | O_NONBLOCK) != 0) {
-        setFromErrno();
+    if (!setNonBlocking(SocketHandle(pair[1]))) {
         close(pair[0]);
         close(pair[1]);
         return false;
@@ -473,12 +471,18 @@ Thread::Wait Thread::waitFor(int milliseconds) {
     return r == ETIMEDOUT ? Wait::TimedOut : Wait::Failed;
 }
 
-void Thread::setName(const char* name) {
-    if (handle_ == nullptr) return;
+namespace {
+// Linux allows thread names of 15 characters.
+void setThreadName(pthread_t thread, const char* name) {
     char shortName[16];
     std::strncpy(shortName, name, 15);
     shortName[15] = 0;
-    pthread_setname_np(*static_cast<pthread_t*>(handle_), shortName);
+    pthread_setname_np(thread, shortName);
+}
+}  // namespace
+
+void Thread::setName(const char* name) {
+    if (handle_ != nullptr) setThreadName(*static_cast<pthread_t*>(handle_), name);
 }
 
 void Thread::close() {
@@ -492,10 +496,7 @@ void Thread::close() {
 void nameCallingThread(const char* name) {
     // On Linux the main thread's name is the process's name in ps and top.
     if (long(syscall(SYS_gettid)) == long(getpid())) return;
-    char shortName[16];
-    std::strncpy(shortName, name, 15);
-    shortName[15] = 0;
-    pthread_setname_np(pthread_self(), shortName);
+    setThreadName(pthread_self(), name);
 }
 
 // Clock and randomness -------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "gateway.h"
 #include "kuvo.h"
 #include "value_codec.h"
 
@@ -137,6 +138,41 @@ bool receiveInto(uint64_t handle, uint64_t count, ReceivedOutputs& out) {
     }
   }
   return true;
+}
+
+void runReceive(const ReceiveFunction& f, int nlhs, mxArray* plhs[], int nrhs,
+                const mxArray* prhs[]) {
+  registerExitHook();
+  if (nrhs < 1) {
+    mexErrMsgIdAndTxt(f.inputId, f.tooFewInputs, f.usage);
+    return;
+  }
+  if (nrhs > 2) {
+    mexErrMsgIdAndTxt(f.inputId, "Too many input parameter(s)! %s", f.usage);
+    return;
+  }
+  uint64_t count = 1;
+  if (nrhs == 2 && !countOf(prhs[1], count)) {
+    mexErrMsgIdAndTxt(f.inputId,
+                      "Optional parameter count must be single positive number or empty for "
+                      "all available messages! %s",
+                      f.usage);
+    return;
+  }
+  if (nlhs != (f.withSenders ? 3 : 1)) {
+    mexErrMsgIdAndTxt(f.outputId, f.wrongOutputs, f.usage);
+    return;
+  }
+  if (!isHandle(prhs[0])) {
+    mexErrMsgIdAndTxt(f.inputId, f.badHandle, f.usage);
+    return;
+  }
+  ReceivedOutputs outputs(f.withSenders);
+  if (!receiveInto(handleOf(prhs[0]), count, outputs)) {
+    mexErrMsgIdAndTxt(f.outputId, "Not enough memory to deliver the received messages");
+    return;
+  }
+  for (int k = 0; k < outputs.count; ++k) plhs[k] = outputs.slot[k];
 }
 
 }  // namespace kuvo::gateway

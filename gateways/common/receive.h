@@ -23,6 +23,23 @@ struct ReceivedOutputs {
 // delivered before it and counts as success.
 bool receiveInto(uint64_t handle, uint64_t count, ReceivedOutputs& outputs);
 
+// What tells the two receive functions apart: their outputs, identifiers and
+// the phrases of their argument errors (each format ends in "%s", filled
+// with the usage text).
+struct ReceiveFunction {
+  bool withSenders;
+  const char* inputId;
+  const char* outputId;
+  const char* usage;
+  const char* tooFewInputs;
+  const char* wrongOutputs;
+  const char* badHandle;
+};
+
+// The whole gateway: checks in order, then delivery into plhs.
+void runReceive(const ReceiveFunction& f, int nlhs, mxArray* plhs[], int nrhs,
+                const mxArray* prhs[]);
+
 }  // namespace kuvo::gateway
 
 #endif  // KUVO_RECEIVE_H

@@ -212,13 +212,6 @@ function b = head(cls, flags, dims, nzmax)
   b = [el(6, u32(cls + 256 * flags, nzmax)) el(5, i32(dims)) el(1, [])];
 end
 
-function v = nest(levels)
-  v = 1;
-  for k = 1:levels
-    v = {v};
-  end
-end
-
 % 1x1 cells nested `levels` deep around a tag-only matrix; 48 bytes a level.
 function b = deep(levels)
   counts = typecast(uint32(48 * (levels:-1:1)), 'uint8');

@@ -136,14 +136,6 @@ function test_roundtrip()
   end
 end
 
-% A cell nested `levels` deep around a scalar: levels + 1 arrays in all.
-function v = nest(levels)
-  v = 1;
-  for k = 1:levels
-    v = {v};
-  end
-end
-
 function write_file(file, bytes)
   fid = fopen(file, 'w');
   fwrite(fid, bytes, 'uint8');
